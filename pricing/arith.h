@@ -97,10 +97,24 @@ namespace detail {
 inline constexpr long double Int64Low = -0x1p63L;
 inline constexpr long double Int64High = 0x1p63L;
 
+// Adding and then taking away 2^63 leaves a magnitude below 2^63 as a whole number rounded in the
+// current mode (to nearest, ties to even): where 2^63 is added the 64-bit significand keeps no
+// fraction. The library's nearbyintl and a truncating control word cost far more on x87.
+inline long double nearestWhole(long double x)
+{
+    if (x >= 0)
+        return x < Int64High ? (x + Int64High) - Int64High : x;
+    return x > Int64Low ? (x - Int64High) + Int64High : x;
+}
+
 inline std::int64_t toInt64(long double whole)
 {
     if (!(whole >= Int64Low && whole < Int64High))
         fail(ArithmeticError::Kind::InvalidOperation, "integer conversion out of range");
+    // Through a double where that is exact, since SSE converts a double without switching the
+    // x87 rounding mode.
+    if (whole > -0x1p53L && whole < 0x1p53L)
+        return static_cast<std::int64_t>(static_cast<double>(whole));
     return static_cast<std::int64_t>(whole);
 }
 } // namespace detail
@@ -109,13 +123,18 @@ inline std::int64_t toInt64(long double whole)
 /// system changes). Out of range is an invalid operation.
 inline std::int64_t roundToInt64(long double x)
 {
-    return detail::toInt64(std::nearbyint(operand(x)));
+    return detail::toInt64(detail::nearestWhole(operand(x)));
 }
 
 /// Truncates toward zero to an int64. Out of range is an invalid operation.
 inline std::int64_t truncToInt64(long double x)
 {
-    return detail::toInt64(std::trunc(operand(x)));
+    long double whole = detail::nearestWhole(operand(x));
+    if (x >= 0 && whole > x)
+        whole -= 1;
+    else if (x < 0 && whole < x)
+        whole += 1;
+    return detail::toInt64(whole);
 }
 
 } // namespace arith
