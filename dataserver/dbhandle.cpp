@@ -156,7 +156,8 @@ void DbHandle::close()
 
 void DbHandle::markLost()
 {
-    closeConnection();
+    // The connection itself is released by the next open() or close(): a statement of it may
+    // still be on the caller's stack while the failure unwinds.
     m_state = State::Lost;
 }
 
@@ -219,8 +220,8 @@ bool DbHandle::isLost(const QSqlError &error)
 {
     if (m_state != State::Open)
         return m_state == State::Lost;
-    if (error.type() == QSqlError::ConnectionError)
-        return true;
+    // The error's type says little: Qt's SQLite driver files every failed step under
+    // ConnectionError. The file and SQLite's own result code tell instead.
     if (!m_params.postgres) {
         unsigned long long dev = 0;
         unsigned long long ino = 0;
@@ -252,7 +253,12 @@ void DbHandle::exec(const QString &sql, const QVariantList &values)
     QSqlError error;
     {
         QSqlQuery query = newQuery();
-        if (query.prepare(sql)) {
+        // PostgreSQL prepares only queries and data changes, so a statement without values
+        // (the schema's) runs as it is.
+        if (values.isEmpty()) {
+            if (query.exec(sql))
+                return;
+        } else if (query.prepare(sql)) {
             for (const QVariant &value : values)
                 query.addBindValue(value);
             if (query.exec())

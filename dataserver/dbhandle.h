@@ -41,7 +41,7 @@ public:
     void open();
     /// Closes and removes the connection. Operations afterwards throw DataServerError.
     void close();
-    /// Closes after a lost connection: operations afterwards throw ConnectionLost.
+    /// Marks the connection lost: operations afterwards throw ConnectionLost until open().
     void markLost();
     bool isOpen() const { return m_state == State::Open; }
     const OpenParams &params() const { return m_params; }
@@ -62,7 +62,8 @@ public:
     /// DataServerError. The text joins the context and the database's own message.
     [[noreturn]] void fail(const QSqlError &error, const QString &context);
 
-    /// Runs a statement with positional bound values; throws on failure (for writers).
+    /// Runs a statement with positional bound values (prepared), or without any (as it is);
+    /// throws on failure. For writers and tests: the fixed statements of the schema.
     void exec(const QString &sql, const QVariantList &values = {});
 
 private:

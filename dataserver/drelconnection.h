@@ -16,6 +16,7 @@
 #include "dataserver/Srv_Drel_TLB.h"
 #include "dataserver/errors.h"
 #include "pricing/row.h"
+#include "pricing/taxes.h"
 
 namespace lumbrio {
 
@@ -128,7 +129,7 @@ struct DatosConexion
 {
     std::unique_ptr<IData_Srv_Drel> DataSrv;
     bool PreciosNetos = false;
-    std::array<double, 9> TasasImpuesto{};
+    TTasasImpuesto TasasImpuesto{};
 };
 
 /// Steps 1 to 3 of the after-connect handler: creates DataSrv, reads setting 13 (bit 1 of its

@@ -158,7 +158,8 @@ std::unique_ptr<DbHandle> createStore(const OpenParams &destination, bool force)
 
 void insertItem(DbHandle &store, const StoreItem &item)
 {
-    QVariantList values{item.Codigo, item.Descrip};
+    // A null QString binds as NULL; an empty description is an empty text.
+    QVariantList values{item.Codigo, item.Descrip.isNull() ? QStringLiteral("") : item.Descrip};
     for (const QVariant &price : item.Precio)
         values << (price.isNull() ? nullDouble() : price);
     for (const QVariant &rup : item.Rup_P)
