@@ -14,11 +14,14 @@ namespace lumbrio {
 
 namespace {
 
-const QString AlternateSql =
-    QStringLiteral("SELECT Codigo, Mult FROM CodigosAlternos WHERE Clave = ?");
-const QString ItemSql = QStringLiteral(
-    "SELECT Codigo, Descrip, Precio, Ban_imps, Imps_Act, Tiene_Ofer, CAST(Fec_ini_ofer AS TEXT), "
-    "CAST(Fec_fin_ofer AS TEXT), Pct_ofer FROM Mnlus WHERE Codigo = ?");
+// The scanned text as an alternate code first, else the code as a number: one statement, so
+// one read of the store per lookup. Binds the text, then the code (NULL when it names none).
+const QString LookupSql = QStringLiteral(
+    "SELECT m.Codigo, m.Descrip, m.Precio, m.Ban_imps, m.Imps_Act, m.Tiene_Ofer, "
+    "CAST(m.Fec_ini_ofer AS TEXT), CAST(m.Fec_fin_ofer AS TEXT), m.Pct_ofer, a.Clave, a.Mult "
+    "FROM (SELECT CAST(? AS TEXT) AS Scanned) s "
+    "LEFT JOIN CodigosAlternos a ON a.Clave = s.Scanned "
+    "JOIN Mnlus m ON m.Codigo = COALESCE(a.Codigo, ?)");
 // Item codes travel as Doubles: whole numbers up to 2^53 are exact.
 constexpr long long ExactLimit = 9007199254740992LL;
 
@@ -102,8 +105,7 @@ DataSrv::~DataSrv() = default;
 
 void DataSrv::prepareStatements()
 {
-    m_handle->prepared(AlternateSql);
-    m_handle->prepared(ItemSql);
+    m_handle->prepared(LookupSql);
     m_handle->prepared(SettingSql);
 }
 
@@ -125,34 +127,17 @@ std::int8_t DataSrv::BuscaPrecio(double &Codigo, std::int8_t /*No_Precio*/, doub
                                  double &Precio_Sug, std::int32_t &Depto, QString &UnidadVta,
                                  QString &Unidad)
 {
-    // 1. The scanned text as an alternate code (a pack barcode, an alphanumeric code).
-    qint64 code = 0;
-    double mult = Mult;
-    bool haveCode = false;
-    {
-        QSqlQuery &query = m_handle->prepared(AlternateSql);
-        Finish finish{query};
-        query.bindValue(0, Descrip);
-        run(*m_handle, query, AlternateSql);
-        if (query.next()) {
-            code = wholeColumn(query.value(0), QStringLiteral("CodigosAlternos.Codigo"),
-                               -ExactLimit, ExactLimit);
-            mult = columnNumber(query.value(1), QStringLiteral("CodigosAlternos.Mult"));
-            haveCode = true;
-        }
-    }
-    // 2. Otherwise the code as a number; one that is not whole names no item.
-    if (!haveCode) {
-        if (Codigo == 0 || !(std::fabs(Codigo) <= static_cast<double>(ExactLimit)) ||
-            Codigo != std::trunc(Codigo))
-            return 0;
-        code = static_cast<qint64>(Codigo);
-    }
+    // A code that is not a whole number within the exact range of a Double names no item.
+    QVariant code(QMetaType::fromType<qlonglong>());
+    if (Codigo != 0 && std::fabs(Codigo) <= static_cast<double>(ExactLimit) &&
+        Codigo == std::trunc(Codigo))
+        code = static_cast<qlonglong>(Codigo);
 
-    QSqlQuery &query = m_handle->prepared(ItemSql);
+    QSqlQuery &query = m_handle->prepared(LookupSql);
     Finish finish{query};
-    query.bindValue(0, code);
-    run(*m_handle, query, ItemSql);
+    query.bindValue(0, Descrip);
+    query.bindValue(1, code);
+    run(*m_handle, query, LookupSql);
     if (!query.next())
         return 0;
 
@@ -171,6 +156,10 @@ std::int8_t DataSrv::BuscaPrecio(double &Codigo, std::int8_t /*No_Precio*/, doub
         storeTimestamp(query.value(6), QStringLiteral("Mnlus.Fec_ini_ofer"));
     const QDateTime offerEnd = storeTimestamp(query.value(7), QStringLiteral("Mnlus.Fec_fin_ofer"));
     const double offerPct = columnNumber(query.value(8), QStringLiteral("Mnlus.Pct_ofer"));
+    // An alternate code gives its multiplier; the item's own code leaves Mult as it was.
+    const double mult = query.value(9).isNull()
+                            ? Mult
+                            : columnNumber(query.value(10), QStringLiteral("CodigosAlternos.Mult"));
 
     // An offer counts only inside its window, both ends included; an expired offer, or one
     // without dates, is no offer.
