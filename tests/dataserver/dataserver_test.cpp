@@ -448,6 +448,15 @@ TEST_P(DataServerTest, AFailingHandlerFailsTheConnectCall)
     EXPECT_THROW(conn.SetConnected(true), std::runtime_error);
     EXPECT_EQ(calls, 1);
     EXPECT_FALSE(conn.Connected());
+
+    // A query on a provider the data server does not have.
+    conn.AfterConnect = [&] {
+        TClientDataSet ds(conn, QStringLiteral("QueryProvider"),
+                          QStringLiteral("Select PCT From Impuestos"));
+        ds.Open();
+    };
+    EXPECT_THROW(conn.SetConnected(true), DataServerError);
+    EXPECT_FALSE(conn.Connected());
 }
 
 TEST_P(DataServerTest, MissingTablesFailTheConnectCall)
