@@ -16,5 +16,9 @@ configure: deps
 test: all
 	cd $(BUILD) && ctest --output-on-failure
 
+demo: configure
+	cmake --build $(BUILD) --target srv_lumbrio lumbrio-db lumbrio-check
+	@app/packaging/demo.sh $(BUILD)
+
 clean:
 	rm -rf $(BUILD)
