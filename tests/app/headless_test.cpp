@@ -1,4 +1,5 @@
 // srv_lumbrio run as a process without a display: single instance, start failures, signals.
+#include "app/instanceguard.h"
 #include "app/messages.h"
 
 #include "apptestutil.h"
@@ -80,6 +81,10 @@ class Headless : public ::testing::Test
 protected:
     void SetUp() override
     {
+        // The lock is machine-wide: any other srv_lumbrio on this machine (a demo left running)
+        // would refuse every server these tests start.
+        ASSERT_NE(InstanceGuard(NombreMutex).estado(), InstanceGuard::Estado::YaExiste)
+            << "another srv_lumbrio runs on this machine; stop it first";
         ASSERT_TRUE(m_store.storeReady()) << m_store.storeMessages().toStdString();
         m_port = testing::freePort();
         ASSERT_NE(m_port, 0);
