@@ -2,8 +2,8 @@
 
 #include "app/inifile.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 
 namespace lumbrio {
@@ -75,11 +75,15 @@ std::optional<double> convierteDecimal(std::string_view s, char decimalSeparator
     while (!s.empty() && isBlank(s.back()))
         s.remove_suffix(1);
 
-    // Validate the whole text first, building a C-locale copy for strtod.
+    // Validate the whole text first, building a copy with a point for from_chars, which reads
+    // no locale (strtod would follow the locale that the application object sets).
     std::string normal;
     std::size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-        normal += s[i++];
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        if (s[i] == '-')
+            normal += '-';
+        ++i;
+    }
     int mantissaDigits = 0;
     bool separatorSeen = false;
     for (; i < s.size(); ++i) {
@@ -109,9 +113,10 @@ std::optional<double> convierteDecimal(std::string_view s, char decimalSeparator
     if (i != s.size())
         return std::nullopt;
 
-    char *end = nullptr;
-    const double value = std::strtod(normal.c_str(), &end);
-    if (end != normal.c_str() + normal.size() || !std::isfinite(value))
+    double value = 0;
+    const char *end = normal.data() + normal.size();
+    const auto [stop, ec] = std::from_chars(normal.data(), end, value);
+    if (ec != std::errc() || stop != end || !std::isfinite(value))
         return std::nullopt;
     return value;
 }

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -245,6 +247,29 @@ TEST(Conversions, DecimalNumbersFollowTheSeparator)
         SCOPED_TRACE(std::string(c.text) + " with separator " + c.separator);
         EXPECT_EQ(convierteDecimal(c.text, c.separator), c.value);
     }
+}
+
+// The application object puts the C library in the user's locale; a Spanish one reads numbers
+// with a comma. Conf.ini's numbers follow only the separator they are given.
+TEST(Conversions, DecimalNumbersIgnoreTheCLibraryLocale)
+{
+    char pattern[] = "/tmp/lumbrio-conf-locale-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    const std::string command =
+        "localedef -i es_ES -f UTF-8 " + (dir / "es_ES.UTF-8").string() + " >/dev/null 2>&1";
+    const int generated = std::system(command.c_str());
+    setenv("LOCPATH", dir.c_str(), 1);
+    const char *set = generated == 0 ? std::setlocale(LC_NUMERIC, "es_ES.UTF-8") : nullptr;
+    const std::optional<double> point = convierteDecimal("0.005", '.');
+    const std::optional<double> comma = convierteDecimal("0,01", ',');
+    std::setlocale(LC_NUMERIC, "C");
+    unsetenv("LOCPATH");
+    std::filesystem::remove_all(dir);
+
+    ASSERT_NE(set, nullptr) << "the Spanish locale could not be generated or set";
+    EXPECT_EQ(point, 0.005);
+    EXPECT_EQ(comma, 0.01);
 }
 
 TEST(ConfPath, EnvironmentNamesTheFileElseBesideTheExecutable)
