@@ -3,10 +3,14 @@
 #include "app/appicon.h"
 #include "app/configuration.h"
 #include "app/messages.h"
+#include "dataserver/errors.h"
+#include "service/textforms.h"
 
 #include <QFileInfo>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QtDebug>
 
 namespace lumbrio {
 namespace {
@@ -69,12 +73,31 @@ void TFMain::FormCreate(const OpcionesArranque &opciones)
 
 void TFMain::leeConfiguracion(const OpcionesArranque &opciones)
 {
-    const Configuracion conf = lumbrio::leeConfiguracion(
-        std::filesystem::path(opciones.rutaConfiguracion.toStdString()), opciones.separadorDecimal);
+    const Configuracion conf =
+        lumbrio::leeConfiguracion(std::filesystem::path(opciones.rutaConfiguracion.toStdString()),
+                                  opciones.regional.decimalSeparator);
     IPServidor = QString::fromStdString(conf.IPServidor);
     m_puerto = conf.Puerto;
     MonedaMinima = conf.MonedaMinima;
     PuntoRedondeo = conf.PuntoRedondeo;
+
+    m_regional = opciones.regional;
+    const Configuracion defaults;
+    m_codificacion = CodePageEncoder::forName(QString::fromStdString(conf.Codificacion));
+    if (!m_codificacion) {
+        qWarning("Conf.ini: CODIFICACION \"%s\" is no known single-byte code page; using %s",
+                 conf.Codificacion.c_str(), defaults.Codificacion.c_str());
+        m_codificacion = CodePageEncoder::forName(QString::fromStdString(defaults.Codificacion));
+    }
+    QStringList invalidas;
+    m_terminalesPermitidas =
+        TerminalFilter::parse(QString::fromStdString(conf.Terminales), &invalidas);
+    for (const QString &entrada : invalidas)
+        qWarning("Conf.ini: TERMINALES entry \"%s\" is no address or network; it allows nobody",
+                 qUtf8Printable(entrada));
+    m_maxLectura = conf.MaxLectura;
+    m_maxPendiente = conf.MaxPendiente;
+    m_maxConexiones = conf.MaxConexiones;
 
     DCOMDrel.Settings.Base = QString::fromStdString(conf.Base);
     DCOMDrel.Settings.Usuario = QString::fromStdString(conf.Usuario);
@@ -125,15 +148,200 @@ void TFMain::desactivaListener()
         terminal->close();
         delete terminal;
     }
+    m_terminales.clear();
 }
 
 void TFMain::ssSocketNewConnection()
 {
     while (QTcpSocket *terminal = ssSocket->nextPendingConnection()) {
+        // A terminal from outside the allow-list, or one too many, is closed without a read;
+        // the others go on.
+        if (!m_terminalesPermitidas.allows(terminal->peerAddress()) ||
+            m_terminales.size() >= m_maxConexiones) {
+            terminal->abort();
+            terminal->deleteLater();
+            continue;
+        }
+        m_terminales.insert(terminal, RequestAssembler());
+        // Qt reads no more from the system than one read event takes, so a terminal that
+        // floods the server is held back by TCP instead of filling memory.
+        terminal->setReadBufferSize(m_maxLectura);
         // The connection stays a child of the listener until the peer goes away.
         connect(terminal, &QAbstractSocket::disconnected, terminal, &QObject::deleteLater);
-        // Nothing answers on it yet: what the terminal sends stays buffered in the socket.
+        connect(terminal, &QObject::destroyed, this,
+                [this, terminal] { m_terminales.remove(terminal); });
+        connect(terminal, &QIODevice::readyRead, this,
+                [this, terminal] { ssSocketClientRead(terminal); });
+        connect(terminal, &QAbstractSocket::errorOccurred, this,
+                [this, terminal](QAbstractSocket::SocketError error) {
+                    ssSocketClientError(terminal, error);
+                });
     }
+}
+
+void TFMain::ssSocketClientError(QTcpSocket *Socket, QAbstractSocket::SocketError ErrorCode)
+{
+    // Errors on a terminal connection concern nobody: a peer that went away is cleaned up by
+    // its disconnection, and the server goes on.
+    Q_UNUSED(Socket);
+    Q_UNUSED(ErrorCode);
+}
+
+void TFMain::ssSocketClientRead(QTcpSocket *Socket)
+{
+    const auto terminal = m_terminales.find(Socket);
+    if (terminal == m_terminales.end())
+        return;
+    const QByteArray recibido = Socket->read(m_maxLectura);
+    debugLog(QStringLiteral("R") + QString::fromLatin1(recibido));
+
+    const std::string_view datos(recibido.constData(), static_cast<std::size_t>(recibido.size()));
+    // Several requests in one read are each answered, in order.
+    for (const std::string &solicitud : terminal->feed(datos)) {
+        atiendeSolicitud(Socket, solicitud);
+        if (Socket->state() != QAbstractSocket::ConnectedState)
+            return; // closed for its unsent replies
+    }
+    // What one read event left behind waits for the next one, after the other terminals.
+    if (Socket->bytesAvailable() > 0) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, pendiente = QPointer<QTcpSocket>(Socket)] {
+                if (pendiente)
+                    ssSocketClientRead(pendiente);
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void TFMain::atiendeSolicitud(QTcpSocket *Socket, std::string_view solicitud)
+{
+    const std::optional<std::string> codigo = extractCode(solicitud);
+    if (!codigo)
+        return; // not a request: no reply
+
+    if (codigo->empty()) {
+        PonMensaje(Campos, kNoEncontrado);
+        enviaRespuesta(Socket, EnmarcaRespuesta(ArmaRespuesta(Campos)));
+        return;
+    }
+
+    bool encontrado = false;
+    try {
+        try {
+            encontrado = consultaPrecio(*codigo);
+        } catch (const ConnectionLost &) {
+            // The store went away (restarted, file replaced): reopen once and serve again.
+            DCOMDrel.Reopen();
+            encontrado = consultaPrecio(*codigo);
+        }
+    } catch (const std::exception &e) {
+        ++m_descartadas;
+        debugLog(QStringLiteral("ERROR: ") + QString::fromUtf8(e.what()));
+        return;
+    }
+
+    const std::string respuesta = EnmarcaRespuesta(ArmaRespuesta(Campos));
+    if (encontrado)
+        debugLog(QStringLiteral("SE ENVIÓ:") + QString::fromLatin1(respuesta));
+    enviaRespuesta(Socket, respuesta);
+}
+
+// The price check of one non-empty code: the lookup, the price row, the tiers with offer,
+// taxes and rounding, into Campos. True when the data server found the item, whether or not
+// it has a price row.
+bool TFMain::consultaPrecio(const std::string &codigo)
+{
+    double Codigo = 0;
+    double Mult = 1.0;
+    if (const std::optional<double> numero = codeToNumber(codigo, m_regional))
+        Codigo = *numero;
+    else
+        Mult = -1.0;
+    QString Descrip = QString::fromLatin1(codigo); // the code holds only 0x20 to 0x7F
+    double Precio = 0;
+    std::int8_t Ban_imps = 0;
+    std::int8_t Tiene_Ofer = 0;
+    double Fec_ini_ofer = 0;
+    double Fec_fin_ofer = 0;
+    double Pct_ofer = 0;
+    std::int16_t Imps_Act = 0;
+    std::int32_t Bans_Art = 0;
+    double Precio_Sug = 0;
+    std::int32_t Depto = 0;
+    QString UnidadVta;
+    QString Unidad;
+
+    const std::int8_t resultado = DataSrv->BuscaPrecio(
+        Codigo, 1, Precio, Descrip, Ban_imps, Tiene_Ofer, Fec_ini_ofer, Fec_fin_ofer, Pct_ofer,
+        Imps_Act, Mult, Bans_Art, Precio_Sug, Depto, UnidadVta, Unidad);
+    if (resultado != 1) {
+        PonMensaje(Campos, kNoEncontrado);
+        return false;
+    }
+
+    PonMensaje(Campos, " ");
+    static const QString consultaPrecios = QStringLiteral(
+        "Select Precio,Precio2,Precio3,Precio4,Precio5,Rup_P1,Rup_P2,Rup_P3,Rup_P4,Rup_P5 "
+        "From Mnlus Where Codigo=");
+    TClientDataSet precios(DCOMDrel, QueryMultiaProvider,
+                           consultaPrecios +
+                               QString::fromStdString(formatShortGeneral(Codigo, m_regional)));
+    precios.Open(); // it holds the fetched rows and is freed with this scope, failure or not
+    if (precios.IsEmpty()) {
+        PonMensaje(Campos, kNoEncontrado);
+        return true;
+    }
+
+    TRupturas rupturas{};
+    const std::uint8_t n = CalculaRupturas(precios, rupturas, Mult);
+    for (std::uint8_t t = 0; t < n; ++t) {
+        Campos[2 + t] = formatQuantity(rupturas[t].Cantidad, m_regional);
+        double precio = rupturas[t].Precio;
+        if (Tiene_Ofer == 1)
+            precio = AplicaOferta(precio, Pct_ofer);
+        if (PreciosNetos) {
+            Campos[7 + t] = formatPrice(precio, m_regional);
+        } else {
+            const double r = AplicaImpuestos(static_cast<std::uint8_t>(Ban_imps), TasasImpuesto,
+                                             precio, Imps_Act);
+            Campos[7 + t] = formatPrice(RedondeaMoneda(ImporteFijo(r)), m_regional);
+        }
+    }
+    Campos[0] = codigo;
+    Campos[1] = m_codificacion->encode(Descrip);
+    Campos[12] = Tiene_Ofer == 1 ? offerLine(Pct_ofer, Fec_ini_ofer, Fec_fin_ofer, m_regional)
+                                 : std::string(1, Blank);
+    return true;
+}
+
+void TFMain::enviaRespuesta(QTcpSocket *Socket, const std::string &respuesta)
+{
+    Socket->write(respuesta.data(), static_cast<qint64>(respuesta.size()));
+    // A terminal that never reads would make its replies pile up here without end.
+    if (Socket->bytesToWrite() > m_maxPendiente)
+        Socket->abort();
+}
+
+std::uint8_t TFMain::CalculaRupturas(const RowView &row, TRupturas &tiers, double Mult) const
+{
+    return lumbrio::CalculaRupturas(row, tiers, Mult);
+}
+
+double TFMain::AplicaImpuestos(std::uint8_t Ban_imps, const TTasasImpuesto &rates, double price,
+                               std::int16_t Imps_Act) const
+{
+    return lumbrio::AplicaImpuestos(Ban_imps, rates, price, Imps_Act);
+}
+
+double TFMain::RedondeaMoneda(std::int64_t amount) const
+{
+    return lumbrio::RedondeaMoneda(amount, MonedaMinima, PuntoRedondeo);
+}
+
+std::string TFMain::EnmarcaRespuesta(std::string_view body) const
+{
+    return lumbrio::EnmarcaRespuesta(body);
 }
 
 void TFMain::FormDestroy()

@@ -3,17 +3,28 @@
 #include "dataserver/Srv_Drel_TLB.h"
 #include "dataserver/drelconnection.h"
 #include "pricing/taxes.h"
+#include "pricing/tiers.h"
+#include "service/codepage.h"
+#include "service/framing.h"
 #include "service/protocol.h"
+#include "service/regional.h"
+#include "service/terminalfilter.h"
 
+#include <QAbstractSocket>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 
 class QTcpServer;
+class QTcpSocket;
 
 namespace lumbrio {
 
@@ -36,12 +47,12 @@ private:
 };
 
 /// What FormCreate needs from outside: the command line (without the program name), the
-/// path of Conf.ini and the regional decimal separator.
+/// path of Conf.ini and the regional settings (numbers in Conf.ini and every text form).
 struct OpcionesArranque
 {
     QStringList argumentos;
     QString rutaConfiguracion;
-    char separadorDecimal = '.';
+    RegionalSettings regional;
 };
 
 /// The server: owns the data-server connection, the listener for the terminals and the state
@@ -73,6 +84,11 @@ public:
     /// The icon the connection shows once the data are ready; null in headless mode.
     void setIcon(AppIcon *icon) { ctIcon = icon; }
 
+    /// Requests that got no reply because serving them failed (steps after the lookup began).
+    std::uint64_t solicitudesDescartadas() const { return m_descartadas; }
+    /// Terminal connections open now.
+    int terminalesAbiertas() const { return static_cast<int>(m_terminales.size()); }
+
     // State shared by request handling.
     AppIcon *ctIcon = nullptr;
     TDrelConnection DCOMDrel;
@@ -101,9 +117,32 @@ private:
     void activaListener();
     void desactivaListener();
     void ssSocketNewConnection();
+    void ssSocketClientRead(QTcpSocket *Socket);
+    void ssSocketClientError(QTcpSocket *Socket, QAbstractSocket::SocketError ErrorCode);
+
+    void atiendeSolicitud(QTcpSocket *Socket, std::string_view solicitud);
+    bool consultaPrecio(const std::string &codigo);
+    void enviaRespuesta(QTcpSocket *Socket, const std::string &respuesta);
+
+    std::uint8_t CalculaRupturas(const RowView &row, TRupturas &tiers, double Mult) const;
+    double AplicaImpuestos(std::uint8_t Ban_imps, const TTasasImpuesto &rates, double price,
+                           std::int16_t Imps_Act) const;
+    double RedondeaMoneda(std::int64_t amount) const;
+    std::string EnmarcaRespuesta(std::string_view body) const;
 
     bool m_debug = false;
     std::int32_t m_puerto = 0;
+
+    // Serving terminals.
+    RegionalSettings m_regional;
+    std::optional<CodePageEncoder> m_codificacion;
+    TerminalFilter m_terminalesPermitidas;
+    qint64 m_maxLectura = 0;
+    qint64 m_maxPendiente = 0;
+    int m_maxConexiones = 0;
+    /// What each open terminal connection keeps between reads.
+    QHash<QTcpSocket *, RequestAssembler> m_terminales;
+    std::uint64_t m_descartadas = 0;
 };
 
 } // namespace lumbrio

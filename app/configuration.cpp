@@ -130,6 +130,16 @@ Configuracion leeConfiguracion(const IniFile &ini, char decimalSeparator)
     conf.Clave = ini.readString("SRV_DREL", "CLAVE", "");
     conf.PuertoBd = ini.readString("SRV_DREL", "PUERTO_BD", "");
 
+    conf.Codificacion = ini.readString("TCP", "CODIFICACION", conf.Codificacion);
+    conf.Terminales = ini.readString("TCP", "TERMINALES", "");
+    const auto bound = [&ini](const char *key, std::int32_t fallback) {
+        const auto value = convierteEntero(ini.readString("TCP", key, ""));
+        return value && *value > 0 ? *value : fallback;
+    };
+    conf.MaxLectura = bound("MAX_LECTURA", conf.MaxLectura);
+    conf.MaxPendiente = bound("MAX_PENDIENTE", conf.MaxPendiente);
+    conf.MaxConexiones = bound("MAX_CONEXIONES", conf.MaxConexiones);
+
     // The three converted values stand or fall together: one value that does not convert
     // replaces all three with the fallbacks, whatever the others hold.
     const auto puerto = convierteEntero(ini.readString("TCP", "PUERTO", "6001"));

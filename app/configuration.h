@@ -26,6 +26,14 @@ struct Configuracion
     double MonedaMinima = 0.01;   ///< smallest coin
     double PuntoRedondeo = 0.005; ///< rounding threshold
 
+    // [TCP], serving terminals: outside the fallback rule; a bound that is not a positive
+    // whole number keeps its default.
+    std::string Codificacion = "Windows-1252"; ///< CODIFICACION: code page of descriptions
+    std::string Terminales;                    ///< TERMINALES: allowed addresses; empty: all
+    std::int32_t MaxLectura = 64 * 1024;       ///< MAX_LECTURA: bytes taken from one read
+    std::int32_t MaxPendiente = 1024 * 1024;   ///< MAX_PENDIENTE: unsent reply bytes
+    std::int32_t MaxConexiones = 1024;         ///< MAX_CONEXIONES: terminal connections
+
     /// True when a value of [TCP] or [GENERAL] did not convert and the fallbacks apply.
     bool usedFallback = false;
 };

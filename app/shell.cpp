@@ -39,7 +39,7 @@ int runServer(ShellFrontend &front, const QStringList &arguments)
         rutaConfiguracion(QCoreApplication::applicationDirPath().toStdString(),
                           std::getenv("LUMBRIO_CONF"))
             .string());
-    opciones.separadorDecimal = readRegionalSettings().decimalSeparator;
+    opciones.regional = readRegionalSettings();
 
     try {
         FMain.FormCreate(opciones);

@@ -53,7 +53,7 @@ protected:
 
     OpcionesArranque opciones(QStringList args = {}) const
     {
-        return OpcionesArranque{args, m_store.confPath(), '.'};
+        return OpcionesArranque{args, m_store.confPath(), RegionalSettings{}};
     }
 
     StoreFolder m_store;

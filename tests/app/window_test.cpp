@@ -36,7 +36,7 @@ protected:
 
     void start(const QStringList &args)
     {
-        m_form.FormCreate(OpcionesArranque{args, m_store.confPath(), '.'});
+        m_form.FormCreate(OpcionesArranque{args, m_store.confPath(), RegionalSettings{}});
     }
 
     /// The widget at the centre of a label, as the user would see it.
