@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include <QDir>
@@ -16,6 +17,24 @@
 namespace lumbrio {
 
 namespace {
+
+// Splits "<head>=<digits>" into the head with its equals sign and the number, for up to 18
+// digits (always within a 64-bit integer). False for any other text.
+bool splitTrailingInteger(const QString &text, QString &head, qlonglong &value)
+{
+    qsizetype start = text.size();
+    while (start > 0 && text[start - 1].unicode() >= '0' && text[start - 1].unicode() <= '9')
+        --start;
+    const qsizetype digits = text.size() - start;
+    if (digits == 0 || digits > 18 || start == 0 || text[start - 1] != QLatin1Char('='))
+        return false;
+    bool ok = false;
+    value = QStringView(text).mid(start).toLongLong(&ok);
+    if (!ok)
+        return false;
+    head = text.left(start);
+    return true;
+}
 
 const QString DefaultStoreFile = QStringLiteral("Srv_Drel.db");
 const QString DefaultDatabase = QStringLiteral("drel");
@@ -158,25 +177,41 @@ void TClientDataSet::Open()
     QSqlError error;
     bool ok = false;
     {
-        QSqlQuery query = handle.newQuery();
-        if (query.prepare(m_commandText) && query.exec()) {
-            const QSqlRecord record = query.record();
+        // A command ending in "=<whole number>" (the price query) runs as one statement
+        // prepared once, with the number bound: parsing it anew for every code costs more
+        // than the look-up itself. Any other command runs as it is.
+        QString head;
+        qlonglong literal = 0;
+        const bool bound = splitTrailingInteger(m_commandText, head, literal);
+        std::optional<QSqlQuery> oneOff;
+        QSqlQuery *query = nullptr;
+        if (bound) {
+            query = &handle.prepared(head + QLatin1Char('?'));
+            query->bindValue(0, literal);
+        } else {
+            query = &oneOff.emplace(handle.newQuery());
+        }
+        if ((bound || query->prepare(m_commandText)) && query->exec()) {
+            const QSqlRecord record = query->record();
             for (int i = 0; i < record.count(); ++i) {
                 m_columnNames.push_back(record.fieldName(i));
                 m_columns.push_back(lowerAscii(record.fieldName(i).toStdString()));
             }
-            while (query.next()) {
+            while (query->next()) {
                 std::vector<QVariant> row;
                 row.reserve(m_columns.size());
                 for (int i = 0; i < record.count(); ++i)
-                    row.push_back(query.value(i));
+                    row.push_back(query->value(i));
                 m_rows.push_back(std::move(row));
             }
             // A statement that fails while stepping through its rows ends the loop early.
-            ok = !query.lastError().isValid();
+            ok = !query->lastError().isValid();
         }
         if (!ok)
-            error = query.lastError();
+            error = query->lastError();
+        // A prepared statement left stepping would hold its read lock until its next use.
+        if (bound)
+            query->finish();
     }
     if (!ok) {
         m_columns.clear();

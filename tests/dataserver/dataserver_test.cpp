@@ -352,6 +352,31 @@ TEST_P(DataServerTest, PriceQueryAcceptsTheCodeInEveryShortGeneralForm)
     }
 }
 
+// The price query runs as one prepared statement with the code bound: each code in turn must
+// still find its own row, and a bad statement of that shape must still fail.
+TEST_P(DataServerTest, PriceQueryGivesEachCodeItsOwnRowInTurn)
+{
+    insertItem(*store.writer, item(750, QStringLiteral("UNO"), 1.5));
+    insertItem(*store.writer, item(7501071301476, QStringLiteral("DOS"), 2.5));
+    conn.SetConnected(true);
+    const struct
+    {
+        const char *code;
+        double precio; // 0: no row
+    } cases[] = {{"750", 1.5}, {"7501071301476", 2.5}, {"751", 0},
+                 {"750", 1.5}, {"000750", 1.5},        {"7501071301476", 2.5}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.code);
+        TClientDataSet ds(conn, QueryMultiaProvider, PriceQuery + QString::fromUtf8(c.code));
+        ds.Open();
+        EXPECT_EQ(ds.IsEmpty(), c.precio == 0);
+        EXPECT_EQ(ds.number("Precio"), c.precio);
+    }
+    TClientDataSet missing(conn, QueryMultiaProvider,
+                           QStringLiteral("Select Precio From NoSuchTable Where Codigo=750"));
+    EXPECT_THROW(missing.Open(), DataServerError);
+}
+
 TEST_P(DataServerTest, NextOnTheLastRowStaysThere)
 {
     insertTax(*store.writer, 1, 16.0);
