@@ -132,6 +132,9 @@ void TFMain::activaListener()
     // cannot be opened at all.
     if (m_puerto < 1 || m_puerto > 65535)
         fail(QStringLiteral("fuera del intervalo 1 a 65535"));
+    // Terminals come back in a burst after a network or power cut; a short accept queue would
+    // turn most of them away while the server is busy.
+    ssSocket->setListenBacklogSize(m_maxConexiones);
     if (!ssSocket->listen(QHostAddress::Any, static_cast<quint16>(m_puerto)))
         fail(ssSocket->errorString());
 }
