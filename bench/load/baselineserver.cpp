@@ -1,5 +1,8 @@
 #include "bench/load/baselineserver.h"
 
+#include "service/framing.h"
+#include "service/protocol.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -13,7 +16,7 @@ namespace lumbrio {
 struct BaselineServer::Connection
 {
     int fd = -1;
-    RequestFramer framer;
+    RequestAssembler framer;
     std::string unsent;
     bool wantWrite = false;
     bool peerDone = false; ///< the peer shut its side; close once everything is sent
@@ -137,11 +140,14 @@ void BaselineServer::readFrom(Connection &c)
         flush(c); // closes once nothing is left to send, or when the peer is gone
         return;
     }
-    const std::size_t requests =
-        c.framer.feed(std::string_view(m_readBuffer.data(), static_cast<std::size_t>(n)));
-    for (std::size_t i = 0; i < requests; ++i)
-        c.unsent += notFoundReply();
-    m_answered += requests;
+    // Requests are framed exactly as the price-check server frames them.
+    for (const std::string &piece :
+         c.framer.feed(std::string_view(m_readBuffer.data(), static_cast<std::size_t>(n)))) {
+        if (extractCode(piece)) {
+            c.unsent += notFoundReply();
+            ++m_answered;
+        }
+    }
     if (!c.unsent.empty())
         flush(c);
 }

@@ -103,35 +103,6 @@ std::optional<ProcessMemory> readProcessMemory(pid_t pid)
     return memory;
 }
 
-std::size_t RequestFramer::feed(std::string_view data)
-{
-    std::string joined;
-    std::string_view view = data;
-    if (!m_kept.empty()) {
-        if (data.empty() || data.front() != kStx) {
-            joined = m_kept;
-            joined += data;
-            view = joined;
-        }
-        m_kept.clear();
-    }
-    std::size_t requests = 0;
-    std::size_t pos = 0;
-    while (pos < view.size()) {
-        const std::size_t next = view.find(kStx, pos + 1);
-        const std::string_view piece =
-            view.substr(pos, next == std::string_view::npos ? std::string_view::npos : next - pos);
-        if (piece.front() == kStx) {
-            if (piece.find(kBar) != std::string_view::npos)
-                ++requests;
-            else if (next == std::string_view::npos && piece.size() <= kMaxKept)
-                m_kept.assign(piece);
-        }
-        pos = next;
-    }
-    return requests;
-}
-
 std::size_t ReplyEndCounter::feed(std::string_view data)
 {
     std::size_t ends = 0;

@@ -43,24 +43,6 @@ struct ProcessMemory
 };
 std::optional<ProcessMemory> readProcessMemory(pid_t pid);
 
-/// Recognises terminal requests in the data of successive reads of one connection, the way the
-/// server does: the data is split before every STX and each piece that starts with STX and holds
-/// a bar is a request. A piece that starts with STX but has no bar yet (at most 256 bytes) is
-/// kept and put before the next read, unless that read starts with STX itself.
-class RequestFramer
-{
-public:
-    static constexpr std::size_t kMaxKept = 256;
-
-    /// Returns the number of requests completed by data.
-    std::size_t feed(std::string_view data);
-
-    std::size_t keptBytes() const { return m_kept.size(); }
-
-private:
-    std::string m_kept;
-};
-
 /// Counts the replies that end in a byte stream (a bar, ETX, EOT), across read boundaries.
 class ReplyEndCounter
 {
