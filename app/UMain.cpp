@@ -321,6 +321,9 @@ bool TFMain::consultaPrecio(const std::string &codigo)
 void TFMain::enviaRespuesta(QTcpSocket *Socket, const std::string &respuesta)
 {
     Socket->write(respuesta.data(), static_cast<qint64>(respuesta.size()));
+    // Hand the reply to the system now rather than on the next turn of the event loop; what the
+    // system does not take yet stays queued in the socket.
+    Socket->flush();
     // A terminal that never reads would make its replies pile up here without end.
     if (Socket->bytesToWrite() > m_maxPendiente)
         Socket->abort();
