@@ -1,11 +1,13 @@
 #include "service/textforms.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 namespace lumbrio {
@@ -18,18 +20,53 @@ constexpr int kGeneralDigits = 15;
 // Decimals of the price form.
 constexpr int kPriceDecimals = 2;
 
+// Up to 19 decimal digits held in place: every number written goes through a few of these, and
+// a heap string for each would cost more than the conversion itself.
+class Digits
+{
+public:
+    bool empty() const { return m_size == 0; }
+    std::size_t size() const { return m_size; }
+    char &operator[](std::size_t i) { return m_digits[i]; }
+    char operator[](std::size_t i) const { return m_digits[i]; }
+    std::string_view view() const { return {m_digits.data(), m_size}; }
+
+    void push_back(char c)
+    {
+        if (m_size == m_digits.size())
+            throw std::runtime_error("a value could not be written as text");
+        m_digits[m_size++] = c;
+    }
+    /// Keeps the first n digits.
+    void truncate(std::size_t n) { m_size = std::min(n, m_size); }
+    /// Puts a 1 in front: the carry out of a run of nines.
+    void prependOne()
+    {
+        std::copy_backward(m_digits.begin(), m_digits.begin() + m_size,
+                           m_digits.begin() + m_size + 1);
+        m_digits[0] = '1';
+        ++m_size;
+    }
+
+private:
+    std::array<char, 20> m_digits{};
+    std::size_t m_size = 0;
+};
+
 // A magnitude as decimal digits: value = d1.d2d3... x 10^exponent. No digits means zero.
 // Trailing zeros are dropped, so the digits hold only what is significant.
 struct DecimalDigits
 {
-    std::string digits;
+    Digits digits;
     int exponent = 0;
 };
 
 void dropTrailingZeros(DecimalDigits &d)
 {
-    const std::size_t last = d.digits.find_last_not_of('0');
-    d.digits.erase(last == std::string::npos ? 0 : last + 1);
+    std::size_t n = d.digits.size();
+    while (n > 0 && d.digits[n - 1] == '0')
+        --n;
+    d.digits.truncate(n);
 }
 
 // The magnitude of v to 18 significant digits, to the nearest, from its exact binary value.
@@ -57,7 +94,7 @@ DecimalDigits firstRounding(long double v)
     const char *p = buffer;
     for (; p != end && *p != 'e'; ++p) {
         if (*p >= '0' && *p <= '9')
-            d.digits += *p;
+            d.digits.push_back(*p);
     }
     if (p == end || d.digits.size() != kFirstDigits)
         throw std::runtime_error("a value could not be written as text");
@@ -78,7 +115,8 @@ DecimalDigits keepDigits(const DecimalDigits &d, int keep)
         return d;
     if (keep < 0)
         return {}; // the first digit cut off is a leading zero
-    DecimalDigits r{d.digits.substr(0, static_cast<std::size_t>(keep)), d.exponent};
+    DecimalDigits r = d;
+    r.digits.truncate(static_cast<std::size_t>(keep));
     if (d.digits[static_cast<std::size_t>(keep)] >= '5') {
         int i = keep - 1;
         for (; i >= 0 && r.digits[static_cast<std::size_t>(i)] == '9'; --i)
@@ -87,7 +125,7 @@ DecimalDigits keepDigits(const DecimalDigits &d, int keep)
             ++r.digits[static_cast<std::size_t>(i)];
         } else {
             // All nines (or nothing kept): the carry makes a new leading 1.
-            r.digits.insert(r.digits.begin(), '1');
+            r.digits.prependOne();
             ++r.exponent;
         }
     }
@@ -113,21 +151,21 @@ std::string writeGeneral(bool negative, const DecimalDigits &d, int precision,
             out += '0';
             out += separator;
             out.append(static_cast<std::size_t>(-e), '0');
-            out += d.digits;
+            out += d.digits.view();
         } else if (k <= e) {
-            out += d.digits;
+            out += d.digits.view();
             out.append(static_cast<std::size_t>(e - k), '0');
         } else {
-            out.append(d.digits, 0, static_cast<std::size_t>(e));
+            out += d.digits.view().substr(0, static_cast<std::size_t>(e));
             out += separator;
-            out.append(d.digits, static_cast<std::size_t>(e));
+            out += d.digits.view().substr(static_cast<std::size_t>(e));
         }
         return out;
     }
     out += d.digits[0];
     if (k > 1) {
         out += separator;
-        out.append(d.digits, 1);
+        out += d.digits.view().substr(1);
     }
     out += 'E';
     if (d.exponent < 0)
