@@ -22,6 +22,8 @@ const QString LookupSql = QStringLiteral(
     "FROM (SELECT CAST(? AS TEXT) AS Scanned) s "
     "LEFT JOIN CodigosAlternos a ON a.Clave = s.Scanned "
     "JOIN Mnlus m ON m.Codigo = COALESCE(a.Codigo, ?)");
+// The largest item code: 15 digits, the most that the price query writes exactly.
+constexpr long long MaxItemCode = 999'999'999'999'999LL;
 // Item codes travel as Doubles: whole numbers up to 2^53 are exact.
 constexpr long long ExactLimit = 9007199254740992LL;
 
@@ -143,7 +145,11 @@ std::int8_t DataSrv::BuscaPrecio(double &Codigo, std::int8_t /*No_Precio*/, doub
 
     // Every value is converted before any parameter is written, so that a row that cannot be
     // read leaves the caller's values as they were.
-    const double itemCode = columnNumber(query.value(0), QStringLiteral("Mnlus.Codigo"));
+    // The price query names the item by its code written with at most 15 significant digits:
+    // a longer code would be rounded there and could name another item, whose prices the kiosk
+    // would then show. Such a row fails the request instead.
+    const auto itemCode = static_cast<double>(
+        wholeColumn(query.value(0), QStringLiteral("Mnlus.Codigo"), -MaxItemCode, MaxItemCode));
     const QString description = query.value(1).toString();
     const double price = columnNumber(query.value(2), QStringLiteral("Mnlus.Precio"));
     const auto taxFlags = static_cast<std::uint8_t>(

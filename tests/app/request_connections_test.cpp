@@ -150,6 +150,27 @@ TEST_F(Served, FailedRequestGetsNoReplyAndTheConnectionGoesOn)
     EXPECT_TRUE(m_server.lines().at(5).startsWith(QStringLiteral("ERROR: ")));
 }
 
+// A stored item code of 16 digits would be rounded to 15 in the price query and could name its
+// neighbour (1234567890123456 -> 1.23456789012346E15 = 1234567890123460): the request is
+// dropped rather than answered with the neighbour's prices.
+TEST_F(Served, ItemCodeBeyondFifteenDigitsIsNeverPricedAsItsNeighbour)
+{
+    ASSERT_NO_FATAL_FAILURE(startServer(ServerOptions{}));
+    Terminal terminal(m_server.port());
+    ASSERT_TRUE(terminal.connected());
+
+    const QByteArray longCode = "\x02T01|1234567890123456";
+    terminal.send(longCode);
+    ASSERT_TRUE(waitUntil([&] { return m_server.form().solicitudesDescartadas() == 1; }));
+    ASSERT_EQ(m_server.lines().size(), 2);
+    EXPECT_EQ(m_server.lines().at(0), readLine(longCode));
+    EXPECT_TRUE(m_server.lines().at(1).startsWith(QStringLiteral("ERROR: ")) &&
+                m_server.lines().at(1).contains(QStringLiteral("Mnlus.Codigo")))
+        << m_server.lines().at(1).toStdString();
+    EXPECT_EQ(terminal.exchange("\x02T01|999"), notFoundReply());
+    EXPECT_EQ(terminal.received(), notFoundReply()) << "no reply for the long code";
+}
+
 // While the store file is gone every request with a code goes unanswered; once it is back the
 // next request is answered from it, without restarting the server.
 TEST_F(Served, RemovedStoreDropsRequestsUntilItIsBack)

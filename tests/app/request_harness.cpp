@@ -106,7 +106,10 @@ void fillCatalogue(DbHandle &store, bool net)
     std::vector<StoreItem> items = {
         pricedItem(750, "JABON 150 G", {18.5, 18, 17.5, 17, 16.5}),
         pricedItem(7501000000018, "REFRESCO 600 ML", {12}),
-        pricedItem(1234567890123450, "TARJETA REGALO", {100}),
+        pricedItem(999999999999999, "TARJETA REGALO", {100}),
+        // Beyond 15 digits, where the price query's code would be rounded onto its neighbour.
+        pricedItem(1234567890123456, "CODIGO LARGO", {5}),
+        pricedItem(1234567890123460, "VECINO", {7}),
         pricedItem(790, "", {5}),
         pricedItem(791, "DULCE", {0.125}),
         pricedItem(795, "PIÑA Ó 5€", {30}),

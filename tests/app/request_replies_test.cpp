@@ -97,9 +97,11 @@ const ServingCase servingCases[] = {
     {"ThirteenDigits",
      {{"\x02T01|7501000000018\r",
        itemReply("7501000000018", "REFRESCO 600 ML", OneUnitEach, onlyFirst("12.00"))}}},
-    {"SixteenDigits",
-     {{"\x02T01|1234567890123450",
-       itemReply("1234567890123450", "TARJETA REGALO", OneUnitEach, onlyFirst("100.00"))}}},
+    {"FifteenDigits",
+     {{"\x02T01|999999999999999",
+       itemReply("999999999999999", "TARJETA REGALO", OneUnitEach, onlyFirst("100.00"))}}},
+    // Sixteen digits convert, but no stored item can have them: not found.
+    {"SixteenDigitsNotStored", {{"\x02T01|1234567890123457", notFoundReply()}}},
     // A code that is no number is looked up as an alternate code, whose multiplier prices
     // the tier it falls into.
     {"LettersThroughAnAlternateCode",

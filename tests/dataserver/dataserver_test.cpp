@@ -200,6 +200,26 @@ TEST_P(DataServerTest, NotFoundLeavesTheParameters)
     }
 }
 
+// The price query writes the item code with at most 15 significant digits, so a stored code of
+// 16 digits would name its rounded neighbour: the look-up fails instead, by the item's own code
+// and through an alternate code alike.
+TEST_P(DataServerTest, ItemCodeBeyondFifteenDigitsFailsTheLookup)
+{
+    insertItem(*store.writer, item(999999999999999, QStringLiteral("QUINCE"), 1));
+    insertItem(*store.writer, item(1234567890123456, QStringLiteral("DIECISEIS"), 5));
+    insertAlternate(*store.writer, QStringLiteral("LARGO"), 1234567890123456, 1);
+
+    Lookup fifteen = Lookup::scanned(QStringLiteral("999999999999999"));
+    fifteen.run(server());
+    EXPECT_EQ(fifteen.result, 1);
+    EXPECT_EQ(fifteen.Codigo, 999999999999999.0);
+    for (const char *scanned : {"1234567890123456", "LARGO"}) {
+        SCOPED_TRACE(scanned);
+        Lookup l = Lookup::scanned(QString::fromUtf8(scanned));
+        EXPECT_THROW(l.run(server()), DataServerError);
+    }
+}
+
 TEST_P(DataServerTest, AlternateCodesGiveTheirItemAndMultiplier)
 {
     insertItem(*store.writer, item(7501064191015, QStringLiteral("CERVEZA CLARA"), 22.5));
