@@ -11,8 +11,7 @@ class MissingColumn : public std::runtime_error
 {
 public:
     explicit MissingColumn(std::string_view column)
-        : std::runtime_error("Field '" + std::string(column) + "' not found"),
-          m_column(column)
+        : std::runtime_error("Field '" + std::string(column) + "' not found"), m_column(column)
     {
     }
     const std::string &column() const { return m_column; }
