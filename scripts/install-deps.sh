@@ -12,8 +12,8 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql
   # the PostgreSQL server the database tests start on loopback
   postgresql
-  # desktop tests: X server, a window manager with a tray, input and screenshots
-  xvfb icewm xdotool x11-apps imagemagick
+  # desktop tests: X server and its fonts, a window manager with a tray, input and screenshots
+  xvfb xfonts-base icewm xdotool x11-apps imagemagick
   # fuzzing
   clang libclang-rt-14-dev
   # benchmarks and profiling
@@ -33,4 +33,4 @@ SUDO=()
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${SUDO[@]}" apt-get update -qq
-"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${SUDO[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
