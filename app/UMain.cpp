@@ -196,7 +196,8 @@ void TFMain::ssSocketClientRead(QTcpSocket *Socket)
     if (terminal == m_terminales.end())
         return;
     const QByteArray recibido = Socket->read(m_maxLectura);
-    debugLog(QStringLiteral("R") + QString::fromLatin1(recibido));
+    if (m_debug) // the line is built only when somebody reads it
+        debugLog(QStringLiteral("R") + QString::fromLatin1(recibido));
 
     const std::string_view datos(recibido.constData(), static_cast<std::size_t>(recibido.size()));
     // Several requests in one read are each answered, in order.
@@ -245,7 +246,7 @@ void TFMain::atiendeSolicitud(QTcpSocket *Socket, std::string_view solicitud)
     }
 
     const std::string respuesta = EnmarcaRespuesta(ArmaRespuesta(Campos));
-    if (encontrado)
+    if (encontrado && m_debug)
         debugLog(QStringLiteral("SE ENVIÓ:") + QString::fromLatin1(respuesta));
     enviaRespuesta(Socket, respuesta);
 }
