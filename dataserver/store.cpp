@@ -1,5 +1,7 @@
 #include "dataserver/store.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -226,20 +228,20 @@ const DemoItem DemoItems[] = {
     {7501000153107, "PAN BLANCO GRANDE 680 G",        {52.5, 0, 0, 0, 0}, {}, 0, 0},
     {7501020526066, "LECHE ENTERA 1 L",               {28.5, 0, 0, 0, 0}, {}, 0, 0},
     {7501020526073, "LECHE DESLACTOSADA 1 L",         {31, 0, 0, 0, 0}, {}, 0, 0},
-    {7501058617026, "JABÓN DE TOCADOR 150 G",         {24.9, 23.5, 0, 0, 0}, {3, 0, 0, 0, 0}, Iva, 0},
+    {7501058617026, "JABÓN DE TOCADOR 150 G",         {24.9, 23.5, 0, 0, 0}, {3, 9999, 0, 0, 0}, Iva, 0},
     {7501026005688, "JABÓN EN POLVO 1 KG",            {42, 0, 0, 0, 0}, {}, Iva, 0},
     {7501199417007, "AZÚCAR ESTÁNDAR 1 KG",           {34.5, 0, 0, 0, 0}, {}, 0, 0},
     {7501071301476, "ACEITE VEGETAL 1 L",             {46, 44, 42.5, 0, 0}, {5, 11, 23, 0, 0}, 0, 0},
     {7501003340139, "FRIJOL NEGRO 900 G",             {39.9, 0, 0, 0, 0}, {}, 0, 0},
     {7501003124111, "ARROZ SÚPER EXTRA 1 KG",         {32, 0, 0, 0, 0}, {}, 0, 0},
-    {7501045401053, "ATÚN EN AGUA 140 G",             {21.5, 20, 0, 0, 0}, {3.5, 0, 0, 0, 0}, 0, 0},
+    {7501045401053, "ATÚN EN AGUA 140 G",             {21.5, 20, 0, 0, 0}, {3.5, 9999, 0, 0, 0}, 0, 0},
     {7501059224001, "CAFÉ SOLUBLE 200 G",             {119, 0, 0, 0, 0}, {}, 0, 0},
     {7501000611202, "CHOCOLATE EN TABLILLA 90 G",     {27.5, 0, 0, 0, 0}, {}, Ieps8 | Iva, IvaCompound},
     {7501011115606, "PAPAS FRITAS SAL 45 G",          {19, 0, 0, 0, 0}, {}, Ieps8 | Iva, IvaCompound},
     {7501064191015, "CERVEZA CLARA LATA 355 ML",      {22.5, 21, 20, 0, 0}, {5, 11, 23, 0, 0}, IepsBeer | Iva, IvaCompound},
-    {7501064191046, "CERVEZA OSCURA BOTELLA 355 ML",  {24, 22.8, 0, 0, 0}, {0, 5, 0, 0, 0}, IepsBeer | Iva, IvaCompound},
+    {7501064191046, "CERVEZA OSCURA BOTELLA 355 ML",  {22.8, 24, 0, 0, 0}, {9999, 5, 0, 0, 0}, IepsBeer | Iva, IvaCompound},
     {7501031311309, "CIGARROS CAJETILLA 20 PZAS",     {78, 0, 0, 0, 0}, {}, IepsTobacco | Iva, 0},
-    {7501025403027, "PAPEL HIGIÉNICO 4 ROLLOS",       {36.5, 34, 0, 0, 0}, {0, 0, 2.5, 0, 0}, Iva, 0},
+    {7501025403027, "PAPEL HIGIÉNICO 4 ROLLOS",       {36.5, 34, 0, 0, 0}, {2, 9999, 0, 0, 0}, Iva, 0},
     {7501035907010, "DETERGENTE LÍQUIDO 1 L",         {39, 0, 0, 0, 0}, {}, Iva, 0},
     {7501032940072, "CLORO 1 L",                      {19.5, 0, 0, 0, 0}, {}, Iva, 0},
     {7501006555011, "HUEVO BLANCO 12 PZAS",           {45, 0, 0, 0, 0}, {}, 0, 0},
@@ -247,13 +249,13 @@ const DemoItem DemoItems[] = {
     {7501000912347, "PASTA PARA SOPA FIDEO 200 G",    {11.5, 0, 0, 0, 0}, {}, 0, 0},
     {7501052413018, "SALSA PICANTE 150 ML",           {16.5, 0, 0, 0, 0}, {}, 0, 0},
     {7501000342142, "MAYONESA 390 G",                 {43, 0, 0, 0, 0}, {}, 0, 0},
-    {7501079702856, "AGUA PURIFICADA 1.5 L",          {14, 13, 0, 0, 0}, {6, 0, 0, 0, 0}, 0, 0},
+    {7501079702856, "AGUA PURIFICADA 1.5 L",          {14, 13, 0, 0, 0}, {6, 9999, 0, 0, 0}, 0, 0},
     {7501008042966, "PIÑA EN ALMÍBAR 800 G",          {38.5, 0, 0, 0, 0}, {}, Ieps8 | Iva, IvaCompound},
     {7501013118049, "PILAS AA 4 PZAS",                {68, 0, 0, 0, 0}, {}, Iva, 0},
     {7501943402019, "DESODORANTE EN BARRA 50 G",      {54.9, 0, 0, 0, 0}, {}, Iva, 0},
     {7501000000123, "JAMÓN DE PAVO 250 G",            {48, 0, 0, 0, 0}, {}, 0, 0},
     {7501000000130, "QUESO PANELA 400 G",             {72.5, 0, 0, 0, 0}, {}, 0, 0},
-    {2000000000015, "BOLILLO PIEZA",                  {3.5, 3, 0, 0, 0}, {10, 0, 0, 0, 0}, 0, 0},
+    {2000000000015, "BOLILLO PIEZA",                  {3.5, 3, 0, 0, 0}, {10, 9999, 0, 0, 0}, 0, 0},
     {2000000000022, "JITOMATE SALADET KG",            {32.9, 0, 0, 0, 0}, {}, 0, 0},
     {2000000000039, "",                               {10, 0, 0, 0, 0}, {}, Iva, 0},
 };
@@ -279,8 +281,13 @@ void writeDemoCatalogue(DbHandle &store, int extraItems, const QDateTime &now)
             StoreItem item;
             item.Codigo = demo.codigo;
             item.Descrip = QString::fromUtf8(demo.descrip);
+            // Without breaks a kiosk shows all five prices; a store selling an item at one price
+            // fills them all, or the kiosk would show 0.00.
+            const bool breaks = std::any_of(std::begin(demo.rupturas), std::end(demo.rupturas),
+                                            [](double r) { return r > 0; });
             for (int i = 0; i < 5; ++i) {
-                item.Precio[i] = demo.precios[i];
+                item.Precio[i] =
+                    !breaks && demo.precios[i] == 0 ? demo.precios[0] : demo.precios[i];
                 item.Rup_P[i] = demo.rupturas[i];
             }
             item.Imps_Act = demo.impsAct;
