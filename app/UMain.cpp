@@ -7,9 +7,6 @@
 #include "service/textforms.h"
 
 #include <QFileInfo>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtDebug>
 
 namespace lumbrio {
@@ -38,9 +35,11 @@ private:
 
 } // namespace
 
-TFMain::TFMain(QObject *parent) : QObject(parent), ssSocket(new QTcpServer(this))
+TFMain::TFMain(QObject *parent) : QObject(parent), ssSocket(new TerminalServer(this))
 {
-    connect(ssSocket, &QTcpServer::newConnection, this, &TFMain::ssSocketNewConnection);
+    ssSocket->onRead = [this](Terminal t, std::string_view data) { ssSocketClientRead(t, data); };
+    ssSocket->onError = [this](Terminal t, int error) { ssSocketClientError(t, error); };
+    ssSocket->onClosed = [this](Terminal t) { m_terminales.erase(t); };
     DCOMDrel.AfterConnect = [this] { DCOMDrelAfterConnect(); };
 }
 
@@ -90,13 +89,13 @@ void TFMain::leeConfiguracion(const OpcionesArranque &opciones)
         m_codificacion = CodePageEncoder::forName(QString::fromStdString(defaults.Codificacion));
     }
     QStringList invalidas;
-    m_terminalesPermitidas =
-        TerminalFilter::parse(QString::fromStdString(conf.Terminales), &invalidas);
+    ssSocket->setFilter(TerminalFilter::parse(QString::fromStdString(conf.Terminales), &invalidas));
     for (const QString &entrada : invalidas)
         qWarning("Conf.ini: TERMINALES entry \"%s\" is no address or network; it allows nobody",
                  qUtf8Printable(entrada));
-    m_maxLectura = conf.MaxLectura;
-    m_maxPendiente = conf.MaxPendiente;
+    ssSocket->setLimits({static_cast<std::size_t>(conf.MaxLectura),
+                         static_cast<std::size_t>(conf.MaxPendiente),
+                         static_cast<std::size_t>(conf.MaxConexiones)});
     m_maxConexiones = conf.MaxConexiones;
 
     DCOMDrel.Settings.Base = QString::fromStdString(conf.Base);
@@ -141,84 +140,35 @@ void TFMain::activaListener()
 
 void TFMain::desactivaListener()
 {
+    // Stop listening, then close every terminal connection, writing what is still unsent.
     ssSocket->close();
-    // Closing the listener leaves accepted connections open; the terminals' connections are
-    // closed here, writing what is still pending first.
-    const auto terminales = ssSocket->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly);
-    for (QTcpSocket *terminal : terminales) {
-        terminal->disconnect(this);
-        terminal->flush();
-        terminal->close();
-        delete terminal;
-    }
+    ssSocket->closeAll();
     m_terminales.clear();
 }
 
-void TFMain::ssSocketNewConnection()
+void TFMain::ssSocketClientError(Terminal Socket, int ErrorCode)
 {
-    while (QTcpSocket *terminal = ssSocket->nextPendingConnection()) {
-        // A terminal from outside the allow-list, or one too many, is closed without a read;
-        // the others go on.
-        if (!m_terminalesPermitidas.allows(terminal->peerAddress()) ||
-            m_terminales.size() >= m_maxConexiones) {
-            terminal->abort();
-            terminal->deleteLater();
-            continue;
-        }
-        m_terminales.insert(terminal, RequestAssembler());
-        // Qt reads no more from the system than one read event takes, so a terminal that
-        // floods the server is held back by TCP instead of filling memory.
-        terminal->setReadBufferSize(m_maxLectura);
-        // The connection stays a child of the listener until the peer goes away.
-        connect(terminal, &QAbstractSocket::disconnected, terminal, &QObject::deleteLater);
-        connect(terminal, &QObject::destroyed, this,
-                [this, terminal] { m_terminales.remove(terminal); });
-        connect(terminal, &QIODevice::readyRead, this,
-                [this, terminal] { ssSocketClientRead(terminal); });
-        connect(terminal, &QAbstractSocket::errorOccurred, this,
-                [this, terminal](QAbstractSocket::SocketError error) {
-                    ssSocketClientError(terminal, error);
-                });
-    }
-}
-
-void TFMain::ssSocketClientError(QTcpSocket *Socket, QAbstractSocket::SocketError ErrorCode)
-{
-    // Errors on a terminal connection concern nobody: a peer that went away is cleaned up by
-    // its disconnection, and the server goes on.
+    // Errors on a terminal connection concern nobody: the connection is closed and the server
+    // goes on.
     Q_UNUSED(Socket);
     Q_UNUSED(ErrorCode);
 }
 
-void TFMain::ssSocketClientRead(QTcpSocket *Socket)
+void TFMain::ssSocketClientRead(Terminal Socket, std::string_view recibido)
 {
-    const auto terminal = m_terminales.find(Socket);
-    if (terminal == m_terminales.end())
-        return;
-    const QByteArray recibido = Socket->read(m_maxLectura);
     if (m_debug) // the line is built only when somebody reads it
-        debugLog(QStringLiteral("R") + QString::fromLatin1(recibido));
+        debugLog(QStringLiteral("R") +
+                 QString::fromLatin1(recibido.data(), static_cast<qsizetype>(recibido.size())));
 
-    const std::string_view datos(recibido.constData(), static_cast<std::size_t>(recibido.size()));
     // Several requests in one read are each answered, in order.
-    for (const std::string &solicitud : terminal->feed(datos)) {
+    for (const std::string &solicitud : m_terminales[Socket].feed(recibido)) {
         atiendeSolicitud(Socket, solicitud);
-        if (Socket->state() != QAbstractSocket::ConnectedState)
+        if (!ssSocket->isOpen(Socket))
             return; // closed for its unsent replies
-    }
-    // What one read event left behind waits for the next one, after the other terminals.
-    if (Socket->bytesAvailable() > 0) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, pendiente = QPointer<QTcpSocket>(Socket)] {
-                if (pendiente)
-                    ssSocketClientRead(pendiente);
-            },
-            Qt::QueuedConnection);
     }
 }
 
-void TFMain::atiendeSolicitud(QTcpSocket *Socket, std::string_view solicitud)
+void TFMain::atiendeSolicitud(Terminal Socket, std::string_view solicitud)
 {
     const std::optional<std::string> codigo = extractCode(solicitud);
     if (!codigo)
@@ -226,7 +176,7 @@ void TFMain::atiendeSolicitud(QTcpSocket *Socket, std::string_view solicitud)
 
     if (codigo->empty()) {
         PonMensaje(Campos, kNoEncontrado);
-        enviaRespuesta(Socket, EnmarcaRespuesta(ArmaRespuesta(Campos)));
+        ssSocket->send(Socket, EnmarcaRespuesta(ArmaRespuesta(Campos)));
         return;
     }
 
@@ -248,7 +198,7 @@ void TFMain::atiendeSolicitud(QTcpSocket *Socket, std::string_view solicitud)
     const std::string respuesta = EnmarcaRespuesta(ArmaRespuesta(Campos));
     if (encontrado && m_debug)
         debugLog(QStringLiteral("SE ENVIÓ:") + QString::fromLatin1(respuesta));
-    enviaRespuesta(Socket, respuesta);
+    ssSocket->send(Socket, respuesta);
 }
 
 // The price check of one non-empty code: the lookup, the price row, the tiers with offer,
@@ -317,17 +267,6 @@ bool TFMain::consultaPrecio(const std::string &codigo)
     Campos[12] = Tiene_Ofer == 1 ? offerLine(Pct_ofer, Fec_ini_ofer, Fec_fin_ofer, m_regional)
                                  : std::string(1, Blank);
     return true;
-}
-
-void TFMain::enviaRespuesta(QTcpSocket *Socket, const std::string &respuesta)
-{
-    Socket->write(respuesta.data(), static_cast<qint64>(respuesta.size()));
-    // Hand the reply to the system now rather than on the next turn of the event loop; what the
-    // system does not take yet stays queued in the socket.
-    Socket->flush();
-    // A terminal that never reads would make its replies pile up here without end.
-    if (Socket->bytesToWrite() > m_maxPendiente)
-        Socket->abort();
 }
 
 std::uint8_t TFMain::CalculaRupturas(const RowView &row, TRupturas &tiers, double Mult) const

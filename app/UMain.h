@@ -9,9 +9,8 @@
 #include "service/protocol.h"
 #include "service/regional.h"
 #include "service/terminalfilter.h"
+#include "service/terminalserver.h"
 
-#include <QAbstractSocket>
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -22,9 +21,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-
-class QTcpServer;
-class QTcpSocket;
+#include <unordered_map>
 
 namespace lumbrio {
 
@@ -87,12 +84,12 @@ public:
     /// Requests that got no reply because serving them failed (steps after the lookup began).
     std::uint64_t solicitudesDescartadas() const { return m_descartadas; }
     /// Terminal connections open now.
-    int terminalesAbiertas() const { return static_cast<int>(m_terminales.size()); }
+    int terminalesAbiertas() const { return static_cast<int>(ssSocket->connectionCount()); }
 
     // State shared by request handling.
     AppIcon *ctIcon = nullptr;
     TDrelConnection DCOMDrel;
-    QTcpServer *ssSocket = nullptr;
+    TerminalServer *ssSocket = nullptr;
     TCampos Campos;
     TTasasImpuesto TasasImpuesto{};
     double MonedaMinima = 0;
@@ -116,13 +113,12 @@ private:
     void leeConfiguracion(const OpcionesArranque &opciones);
     void activaListener();
     void desactivaListener();
-    void ssSocketNewConnection();
-    void ssSocketClientRead(QTcpSocket *Socket);
-    void ssSocketClientError(QTcpSocket *Socket, QAbstractSocket::SocketError ErrorCode);
+    using Terminal = TerminalServer::ConnectionId;
+    void ssSocketClientRead(Terminal Socket, std::string_view recibido);
+    void ssSocketClientError(Terminal Socket, int ErrorCode);
 
-    void atiendeSolicitud(QTcpSocket *Socket, std::string_view solicitud);
+    void atiendeSolicitud(Terminal Socket, std::string_view solicitud);
     bool consultaPrecio(const std::string &codigo);
-    void enviaRespuesta(QTcpSocket *Socket, const std::string &respuesta);
 
     std::uint8_t CalculaRupturas(const RowView &row, TRupturas &tiers, double Mult) const;
     double AplicaImpuestos(std::uint8_t Ban_imps, const TTasasImpuesto &rates, double price,
@@ -136,12 +132,9 @@ private:
     // Serving terminals.
     RegionalSettings m_regional;
     std::optional<CodePageEncoder> m_codificacion;
-    TerminalFilter m_terminalesPermitidas;
-    qint64 m_maxLectura = 0;
-    qint64 m_maxPendiente = 0;
     int m_maxConexiones = 0;
     /// What each open terminal connection keeps between reads.
-    QHash<QTcpSocket *, RequestAssembler> m_terminales;
+    std::unordered_map<Terminal, RequestAssembler> m_terminales;
     std::uint64_t m_descartadas = 0;
 };
 

@@ -207,7 +207,7 @@ TEST_F(TFMainStart, ShutdownClosesTerminalConnectionsThenTheStore)
         ASSERT_TRUE(t->waitForConnected(10000));
     }
     // Let the server take both connections before it shuts down.
-    while (m_form->ssSocket->findChildren<QTcpSocket *>().size() < 2)
+    while (m_form->terminalesAbiertas() < 2)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
     m_form.reset();
