@@ -28,6 +28,10 @@ TerminalServer::TerminalServer(QObject *parent) : QTcpServer(parent)
 
 TerminalServer::~TerminalServer()
 {
+    // The owner may be gone already: close without telling anybody.
+    onRead = nullptr;
+    onError = nullptr;
+    onClosed = nullptr;
     closeAll();
     delete m_notifier;
     ::close(m_epoll);
