@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -327,6 +328,60 @@ private:
     int m_fd = -1;
     bool m_connected = false;
 };
+
+// A terminal that reads slowly gets every reply, whole and in order: what the system cannot take
+// at once waits on the server and follows as the terminal reads.
+TEST_F(Served, SlowReaderGetsEveryReplyInOrder)
+{
+    ASSERT_TRUE(m_server.create());
+    fillCatalogue(m_server.writer(), false);
+    StoreItem large;
+    large.Codigo = 800;
+    large.Descrip = QString(4000, QLatin1Char('X'));
+    large.Precio[0] = 1;
+    insertItem(m_server.writer(), large);
+    ServerOptions options;
+    options.tcp = QStringList{QStringLiteral("MAX_PENDIENTE=33554432")};
+    ASSERT_NO_FATAL_FAILURE(m_server.start(options));
+
+    Terminal probe(m_server.port());
+    ASSERT_TRUE(probe.connected());
+    const QByteArray one = probe.exchange("\x02T1|800");
+    ASSERT_TRUE(one.endsWith("\x03\x04")) << one.left(40).toStdString();
+
+    // A small receive window and 8 MB of replies, more than the system holds for a connection:
+    // most of them have to wait on the server.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const int window = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(m_server.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    constexpr int Requests = 2000;
+    const QByteArray burst = QByteArray("\x02T2|800").repeated(Requests);
+    ASSERT_EQ(::send(fd, burst.constData(), static_cast<size_t>(burst.size()), MSG_NOSIGNAL),
+              burst.size());
+
+    const QByteArray expected = one.repeated(Requests);
+    QByteArray received;
+    const bool complete = waitUntil([&] {
+        char buffer[65536];
+        ssize_t n = 0;
+        while ((n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+            received.append(buffer, static_cast<qsizetype>(n));
+        return received.size() >= expected.size() || n == 0;
+    });
+    ::close(fd);
+    EXPECT_TRUE(complete) << received.size() << " of " << expected.size() << " bytes";
+    EXPECT_TRUE(received == expected)
+        << "replies differ from the first byte "
+        << std::mismatch(received.begin(), received.end(), expected.begin(), expected.end()).first -
+               received.begin();
+    EXPECT_EQ(m_server.form().solicitudesDescartadas(), 0u);
+}
 
 // Replies to a terminal that never reads pile up on the server until they pass MAX_PENDIENTE;
 // then that terminal is cut off, while one sending the same requests and reading is served.
