@@ -93,10 +93,13 @@ void TFMain::leeConfiguracion(const OpcionesArranque &opciones)
     for (const QString &entrada : invalidas)
         qWarning("Conf.ini: TERMINALES entry \"%s\" is no address or network; it allows nobody",
                  qUtf8Printable(entrada));
-    ssSocket->setLimits({static_cast<std::size_t>(conf.MaxLectura),
-                         static_cast<std::size_t>(conf.MaxPendiente),
-                         static_cast<std::size_t>(conf.MaxConexiones)});
-    m_maxConexiones = conf.MaxConexiones;
+    const std::size_t conexiones = ssSocket->setLimits(
+        {static_cast<std::size_t>(conf.MaxLectura), static_cast<std::size_t>(conf.MaxPendiente),
+         static_cast<std::size_t>(conf.MaxConexiones)});
+    if (conexiones < static_cast<std::size_t>(conf.MaxConexiones))
+        qWarning("MAX_CONEXIONES %d is beyond the open-files limit; at most %zu terminals at once",
+                 conf.MaxConexiones, conexiones);
+    m_maxConexiones = static_cast<int>(conexiones);
 
     DCOMDrel.Settings.Base = QString::fromStdString(conf.Base);
     DCOMDrel.Settings.Usuario = QString::fromStdString(conf.Usuario);

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <exception>
 
+#include <sys/resource.h>
+
 namespace lumbrio {
 
 int runServer(ShellFrontend &front, const QStringList &arguments)
@@ -29,6 +31,13 @@ int runServer(ShellFrontend &front, const QStringList &arguments)
     UnixSignalWatcher watcher;
     QObject::connect(&watcher, &UnixSignalWatcher::terminationRequested, qApp,
                      &QCoreApplication::quit);
+
+    // Every terminal connection takes a file descriptor: use all that the system allows.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     TFMain FMain;
     front.attach(FMain);

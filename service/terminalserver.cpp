@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <system_error>
@@ -12,6 +13,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,6 +37,19 @@ TerminalServer::~TerminalServer()
     closeAll();
     delete m_notifier;
     ::close(m_epoll);
+}
+
+std::size_t TerminalServer::setLimits(const Limits &limits)
+{
+    m_limits = limits;
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+        const auto available = static_cast<std::size_t>(files.rlim_cur);
+        const std::size_t room =
+            available > 2 * SpareDescriptors ? available - SpareDescriptors : available / 2;
+        m_limits.maxConnections = std::min(m_limits.maxConnections, room);
+    }
+    return m_limits.maxConnections;
 }
 
 void TerminalServer::incomingConnection(qintptr socketDescriptor)

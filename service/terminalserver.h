@@ -39,7 +39,11 @@ public:
     TerminalServer(const TerminalServer &) = delete;
     TerminalServer &operator=(const TerminalServer &) = delete;
 
-    void setLimits(const Limits &limits) { m_limits = limits; }
+    /// Sets the bounds. The connection bound is lowered, when it must be, so that every
+    /// connection has a file descriptor with some to spare: a listener that runs out of them
+    /// cannot even take a connection to close it, and spins on the waiting one. Returns the
+    /// connection bound in force.
+    std::size_t setLimits(const Limits &limits);
     void setFilter(TerminalFilter filter) { m_filter = std::move(filter); }
 
     /// The data of one read event on a connection (never empty).
@@ -75,6 +79,9 @@ private:
     void flush(ConnectionId id);
     void watch(ConnectionId id, Connection &c, bool writes);
     void closeConnection(ConnectionId id);
+
+    /// File descriptors kept for everything but terminals (the store, the event loop, logs).
+    static constexpr std::size_t SpareDescriptors = 64;
 
     Limits m_limits;
     TerminalFilter m_filter;

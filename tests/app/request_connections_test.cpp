@@ -329,6 +329,35 @@ private:
     bool m_connected = false;
 };
 
+// Every terminal takes a file descriptor: the connection bound stays under the open-files limit,
+// with room to spare, so the listener can always take a connection, if only to close it.
+TEST(TerminalServerLimits, ConnectionBoundStaysUnderTheOpenFilesLimit)
+{
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const struct
+    {
+        rlim_t files;
+        std::size_t wanted;
+        std::size_t bound;
+    } cases[] = {
+        {4096, 1024, 1024}, {1024, 1024, 960}, {200, 1024, 136}, {100, 1024, 50}, {100, 10, 10}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.files);
+        if (c.files > saved.rlim_max)
+            continue; // cannot be raised here
+        rlimit files = saved;
+        files.rlim_cur = c.files;
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
+        TerminalServer server;
+        TerminalServer::Limits limits;
+        limits.maxConnections = c.wanted;
+        const std::size_t bound = server.setLimits(limits);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        EXPECT_EQ(bound, c.bound);
+    }
+}
+
 // A terminal that reads slowly gets every reply, whole and in order: what the system cannot take
 // at once waits on the server and follows as the terminal reads.
 TEST_F(Served, SlowReaderGetsEveryReplyInOrder)
