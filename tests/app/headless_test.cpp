@@ -4,7 +4,6 @@
 
 #include "apptestutil.h"
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -226,10 +225,3 @@ INSTANTIATE_TEST_SUITE_P(Headless, StartFailure, ::testing::ValuesIn(failureCase
 
 } // namespace
 } // namespace lumbrio
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -3,7 +3,6 @@
 #include "app/runmode.h"
 #include "app/signalwatcher.h"
 
-#include <QCoreApplication>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -142,10 +141,3 @@ TEST(UnixSignalWatcher, OnlyOneAtATime)
 
 } // namespace
 } // namespace lumbrio
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

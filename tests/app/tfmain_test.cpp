@@ -238,10 +238,3 @@ TEST(NotifyGuarded, ExceptionEscapingAHandlerIsReportedAndTheProgramGoesOn)
 
 } // namespace
 } // namespace lumbrio
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

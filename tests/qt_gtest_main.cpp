@@ -1,5 +1,5 @@
-// The request-handling suites run their server and terminals on one event loop: the
-// application object comes first.
+// Test entry for suites that need Qt's application object first: event loops for sockets and
+// signals, and the SQL drivers, which are plugins loaded through it.
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
