@@ -47,6 +47,19 @@ protected:
         ASSERT_NO_FATAL_FAILURE(m_server.start(options));
     }
 
+    /// Sends a request that the server is to drop and waits until it has counted it as the
+    /// dropped-th; its debug lines are then the last two: its "R" line and its "ERROR: " line.
+    void sendDropped(Terminal &terminal, const QByteArray &request, std::uint64_t dropped)
+    {
+        const qsizetype before = m_server.lines().size();
+        terminal.send(request);
+        ASSERT_TRUE(waitUntil([&] { return m_server.form().solicitudesDescartadas() == dropped; }));
+        ASSERT_EQ(m_server.lines().size(), before + 2);
+        EXPECT_EQ(m_server.lines().at(before), readLine(request));
+        EXPECT_TRUE(m_server.lines().last().startsWith(QStringLiteral("ERROR: ")))
+            << m_server.lines().last().toStdString();
+    }
+
     ServedStore m_server;
 };
 
@@ -130,13 +143,8 @@ TEST_F(Served, FailedRequestGetsNoReplyAndTheConnectionGoesOn)
     Terminal terminal(m_server.port());
     ASSERT_TRUE(terminal.connected());
 
-    const QByteArray failing = "\x02T01|750";
-    terminal.send(failing);
-    ASSERT_TRUE(waitUntil([&] { return m_server.form().solicitudesDescartadas() == 1; }));
+    ASSERT_NO_FATAL_FAILURE(sendDropped(terminal, "\x02T01|750", 1));
     ASSERT_EQ(m_server.lines().size(), 2);
-    EXPECT_EQ(m_server.lines().at(0), readLine(failing));
-    EXPECT_TRUE(m_server.lines().at(1).startsWith(QStringLiteral("ERROR: ")))
-        << m_server.lines().at(1).toStdString();
 
     // Requests that need no rounding are still answered on the same connection.
     EXPECT_EQ(terminal.exchange("\x02T01|"), notFoundReply());
@@ -160,13 +168,9 @@ TEST_F(Served, ItemCodeBeyondFifteenDigitsIsNeverPricedAsItsNeighbour)
     Terminal terminal(m_server.port());
     ASSERT_TRUE(terminal.connected());
 
-    const QByteArray longCode = "\x02T01|1234567890123456";
-    terminal.send(longCode);
-    ASSERT_TRUE(waitUntil([&] { return m_server.form().solicitudesDescartadas() == 1; }));
+    ASSERT_NO_FATAL_FAILURE(sendDropped(terminal, "\x02T01|1234567890123456", 1));
     ASSERT_EQ(m_server.lines().size(), 2);
-    EXPECT_EQ(m_server.lines().at(0), readLine(longCode));
-    EXPECT_TRUE(m_server.lines().at(1).startsWith(QStringLiteral("ERROR: ")) &&
-                m_server.lines().at(1).contains(QStringLiteral("Mnlus.Codigo")))
+    EXPECT_TRUE(m_server.lines().at(1).contains(QStringLiteral("Mnlus.Codigo")))
         << m_server.lines().at(1).toStdString();
     EXPECT_EQ(terminal.exchange("\x02T01|999"), notFoundReply());
     EXPECT_EQ(terminal.received(), notFoundReply()) << "no reply for the long code";
@@ -183,12 +187,8 @@ TEST_F(Served, RemovedStoreDropsRequestsUntilItIsBack)
 
     const QString away = m_server.storeFile() + QStringLiteral(".away");
     ASSERT_TRUE(QFile::rename(m_server.storeFile(), away));
-    for (std::uint64_t dropped = 1; dropped <= 2; ++dropped) {
-        terminal.send("\x02T01|750");
-        ASSERT_TRUE(waitUntil([&] { return m_server.form().solicitudesDescartadas() == dropped; }));
-        EXPECT_TRUE(m_server.lines().last().startsWith(QStringLiteral("ERROR: ")))
-            << m_server.lines().last().toStdString();
-    }
+    for (std::uint64_t dropped = 1; dropped <= 2; ++dropped)
+        ASSERT_NO_FATAL_FAILURE(sendDropped(terminal, "\x02T01|750", dropped));
     // An empty code needs no store.
     EXPECT_EQ(terminal.exchange("\x02T01|"), notFoundReply());
 
