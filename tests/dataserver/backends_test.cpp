@@ -15,6 +15,24 @@
 namespace lumbrio::test {
 namespace {
 
+// After the store went away under the open connection, both DataSrv and a client dataset
+// report a lost connection; one Reopen serves item 1001 again, with its description and price.
+void expectLostThenReopened(TDrelConnection &conn, IData_Srv_Drel &srv, const QString &descrip,
+                            double precio)
+{
+    Lookup lost = Lookup::scanned(QStringLiteral("1001"));
+    EXPECT_THROW(lost.run(srv), ConnectionLost);
+    TClientDataSet ds(conn, QueryMultiaProvider, QStringLiteral("Select Precio From Mnlus"));
+    EXPECT_THROW(ds.Open(), ConnectionLost);
+
+    conn.Reopen();
+    Lookup retried = Lookup::scanned(QStringLiteral("1001"));
+    EXPECT_EQ(retried.run(srv).result, 1);
+    EXPECT_EQ(retried.Descrip, descrip);
+    ds.Open();
+    EXPECT_EQ(ds.number("Precio"), precio);
+}
+
 TEST(StoreLocation, SettingsGiveTheStore)
 {
     struct Case
@@ -130,17 +148,7 @@ TEST_F(SqliteStore, ReplacedFileIsALostConnectionThatReopenRecovers)
                     QFile::encodeName(QDir(store.dir()).filePath(QStringLiteral("store.db")))
                         .constData()) == 0);
 
-    Lookup lost = Lookup::scanned(QStringLiteral("1001"));
-    EXPECT_THROW(lost.run(*srv), ConnectionLost);
-    TClientDataSet ds(conn, QueryMultiaProvider, QStringLiteral("Select Precio From Mnlus"));
-    EXPECT_THROW(ds.Open(), ConnectionLost);
-
-    conn.Reopen();
-    Lookup retried = Lookup::scanned(QStringLiteral("1001"));
-    EXPECT_EQ(retried.run(*srv).result, 1);
-    EXPECT_EQ(retried.Descrip, QStringLiteral("DESPUES"));
-    ds.Open();
-    EXPECT_EQ(ds.number("Precio"), 11.0);
+    expectLostThenReopened(conn, *srv, QStringLiteral("DESPUES"), 11.0);
 }
 
 TEST_F(SqliteStore, RemovedFileStaysLostUntilItIsBack)
@@ -187,16 +195,7 @@ TEST_F(PostgresStore, RestartIsALostConnectionThatReopenRecovers)
     store.writer.reset();
     ASSERT_EQ(std::system(env("LUMBRIO_PG_RESTART").toLocal8Bit().constData()), 0);
 
-    Lookup lost = Lookup::scanned(QStringLiteral("1001"));
-    EXPECT_THROW(lost.run(*srv), ConnectionLost);
-    TClientDataSet ds(conn, QueryMultiaProvider, QStringLiteral("Select Precio From Mnlus"));
-    EXPECT_THROW(ds.Open(), ConnectionLost);
-
-    conn.Reopen();
-    Lookup retried = Lookup::scanned(QStringLiteral("1001"));
-    EXPECT_EQ(retried.run(*srv).result, 1);
-    ds.Open();
-    EXPECT_EQ(ds.number("Precio"), 10.0);
+    expectLostThenReopened(conn, *srv, QStringLiteral("ITEM"), 10.0);
 }
 
 TEST_F(PostgresStore, UnreachableOrRefusingServerFailsTheConnect)
